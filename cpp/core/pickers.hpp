@@ -79,17 +79,31 @@ STRELLIS_HD inline double temporal_weight(int64_t ts, int64_t reference, bool pr
 }
 
 /// Exponential-key reservoir choice with P(g) proportional to size_g * weight_g.
-/// `groups` offers count(), start(g), end(g), timestamp(g) for g in [0, count()).
-/// Returns the chosen group or -1 when no group has a positive weight.
+/// `groups` offers count(), start(g), end(g), timestamp(g) for g in [0, count()),
+/// ascending in time. Returns the chosen group or -1 when no group has a positive weight.
 template <class Groups>
 STRELLIS_HD int32_t reservoir_pick(const Groups& groups, double r, bool prefer_first, int64_t reference,
                                    double scale) {
     const int32_t n = groups.count();
     if (n == 1) return 0;
+    if (n <= 0) return -1;
     const double seed = r * 1e18;
     uint64_t s = seed > 0.0 && seed < 1.8e19 ? static_cast<uint64_t>(seed) : 0;
     int32_t best = -1;
     double best_key = -1e308;
+
+    // Most groups of a long list cannot beat the best key so far. Distances are
+    // monotone in time, so the largest temporal weight sits at an end of the
+    // range; with it, u below exp(best_key * size * max_weight) proves
+    // key <= best_key, and such a group is skipped without reading its
+    // timestamp. The margins absorb rounding, so the choice is exactly that of
+    // evaluating every key.
+    const double max_weight = fmax(temporal_weight(groups.timestamp(0), reference, prefer_first, scale),
+                                   temporal_weight(groups.timestamp(n - 1), reference, prefer_first, scale)) *
+                              (1.0 + 1e-9);
+    size_t cut_size = 0;  // size for which `cut` is valid; 0: none
+    double cut = 0.0;
+
     for (int32_t g = 0; g < n; ++g) {
         s = s * 6364136223846793005ULL + 1442695040888963407ULL;
         double u = static_cast<double>(s >> 11) * 0x1p-53;
@@ -97,12 +111,21 @@ STRELLIS_HD int32_t reservoir_pick(const Groups& groups, double r, bool prefer_f
         const size_t start = groups.start(g);
         const size_t end = groups.end(g);
         if (end <= start) continue;
-        const double w = static_cast<double>(end - start) * temporal_weight(groups.timestamp(g), reference, prefer_first, scale);
+        const size_t size = end - start;
+        if (best >= 0) {
+            if (size != cut_size) {
+                cut = exp(best_key * (static_cast<double>(size) * max_weight) * (1.0 + 1e-15)) * (1.0 - 1e-9);
+                cut_size = size;
+            }
+            if (u < cut) continue;
+        }
+        const double w = static_cast<double>(size) * temporal_weight(groups.timestamp(g), reference, prefer_first, scale);
         if (w > 0.0) {
             const double key = log(u) / w;
             if (key > best_key) {
                 best = g;
                 best_key = key;
+                cut_size = 0;
             }
         }
     }

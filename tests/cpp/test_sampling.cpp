@@ -212,6 +212,62 @@ TEST(Pickers, ReservoirWeightsBySizeAndTime) {
     EXPECT_EQ(reservoir_pick(empty, 0.5, true, 2, 1.0), -1);
 }
 
+// Every key evaluated, in order: the definition the pruned loop must reproduce exactly.
+template <class Groups>
+int32_t reservoir_reference(const Groups& groups, double r, bool prefer_first, int64_t reference, double scale) {
+    const int32_t n = groups.count();
+    if (n == 1) return 0;
+    uint64_t s = static_cast<uint64_t>(r * 1e18);
+    int32_t best = -1;
+    double best_key = -1e308;
+    for (int32_t g = 0; g < n; ++g) {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        double u = static_cast<double>(s >> 11) * 0x1p-53;
+        if (u <= 0.0) u = 1e-18;
+        const size_t size = groups.end(g) - groups.start(g);
+        const double w = static_cast<double>(size) *
+                         std::exp((prefer_first ? time_diff(reference, groups.timestamp(g))
+                                                : time_diff(groups.timestamp(g), reference)) *
+                                  scale);
+        if (size > 0 && w > 0.0) {
+            const double key = std::log(u) / w;
+            if (key > best_key) {
+                best = g;
+                best_key = key;
+            }
+        }
+    }
+    return best;
+}
+
+TEST(Pickers, ReservoirMatchesEvaluatingEveryKey) {
+    std::mt19937_64 rng(99);
+    Uniforms u;
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int n = 1 + static_cast<int>(rng() % (trial % 10 == 0 ? 3000 : 60));
+        std::vector<size_t> sizes;
+        std::vector<int64_t> stamps;
+        int64_t t = static_cast<int64_t>(rng() % 1000) - 500;
+        for (int g = 0; g < n; ++g) {
+            sizes.push_back(rng() % 8 == 0 ? 1 + rng() % 4 : 1);
+            t += 1 + static_cast<int64_t>(rng() % (trial % 3 == 0 ? 1000 : 5));
+            stamps.push_back(t);
+        }
+        FakeGroups groups(sizes, stamps);
+        const bool forward = trial % 2 == 0;
+        const double bounds[] = {1.0, 1e-9, 5.0, 50.0, 0.0};
+        const double bound = bounds[trial % 5];
+        const double scale = temporal_scale(stamps.front(), stamps.back(), bound);
+        const int64_t reference = forward ? stamps.back() : stamps.front();
+        for (int k = 0; k < 4; ++k) {
+            const double r = u.next();
+            ASSERT_EQ(reservoir_pick(groups, r, forward, reference, scale),
+                      reservoir_reference(groups, r, forward, reference, scale))
+                << "trial " << trial << " r " << r;
+        }
+    }
+}
+
 TEST(Pickers, InfiniteWeightTakesFirstSuchGroup) {
     // timescale_bound <= 0 leaves raw time differences as exponents: exp overflows.
     FakeGroups far({1, 1, 1}, {0, 1000, 5000});
