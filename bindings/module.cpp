@@ -131,6 +131,17 @@ void add_edges(Strellis& self, const Int32Array& sources, const Int32Array& targ
     self.add_edges(sources.data(), targets.data(), timestamps.data(), count, feats.data(), width);
 }
 
+// get_walks and get_walks_for_last_batch: same keywords, different start lists.
+template <strellis::WalkResult (Strellis::*Request)(const strellis::WalkConfig&) const>
+py::dict per_node_walks(const Strellis& self, int32_t max_walk_len, int32_t num_walks_per_node,
+                        const std::string& walk_bias, const std::string& direction, const std::string& start_bias,
+                        const std::string& kernel_mode, uint64_t seed, bool shuffle_walks, int32_t padding_value) {
+    const strellis::WalkConfig config = strellis::make_walk_config(
+        max_walk_len, num_walks_per_node, walk_bias, direction, start_bias, kernel_mode, seed, shuffle_walks,
+        padding_value);
+    return walk_dict((self.*Request)(config));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_strellis, m) {
@@ -143,16 +154,7 @@ PYBIND11_MODULE(_strellis, m) {
              py::arg("timescale_bound") = 1.0, kInitDoc)
         .def("add_edges", &add_edges, py::arg("sources"), py::arg("targets"), py::arg("timestamps"),
              py::arg("features") = py::none(), kAddEdgesDoc)
-        .def(
-            "get_walks",
-            [](const Strellis& self, int32_t max_walk_len, int32_t num_walks_per_node, const std::string& walk_bias,
-               const std::string& direction, const std::string& start_bias, const std::string& kernel_mode,
-               uint64_t seed, bool shuffle_walks, int32_t padding_value) {
-                const strellis::WalkConfig config =
-                    strellis::make_walk_config(max_walk_len, num_walks_per_node, walk_bias, direction, start_bias,
-                                               kernel_mode, seed, shuffle_walks, padding_value);
-                return walk_dict(self.get_walks(config));
-            },
+        .def("get_walks", &per_node_walks<&Strellis::get_walks>,
             py::arg("max_walk_len") = 10, py::arg("num_walks_per_node") = 1, py::arg("walk_bias") = "Uniform",
             py::arg("direction") = "Forward", py::arg("start_bias") = "Uniform",
             py::arg("kernel_mode") = "NodeGrouped", py::arg("seed") = uint64_t{0}, py::arg("shuffle_walks") = true,
@@ -173,16 +175,7 @@ PYBIND11_MODULE(_strellis, m) {
             py::arg("direction") = "Forward", py::arg("start_bias") = "Uniform",
             py::arg("kernel_mode") = "NodeGrouped", py::arg("seed") = uint64_t{0}, py::arg("shuffle_walks") = true,
             py::arg("padding_value") = -1, kGetWalksForNodesDoc)
-        .def(
-            "get_walks_for_last_batch",
-            [](const Strellis& self, int32_t max_walk_len, int32_t num_walks_per_node, const std::string& walk_bias,
-               const std::string& direction, const std::string& start_bias, const std::string& kernel_mode,
-               uint64_t seed, bool shuffle_walks, int32_t padding_value) {
-                const strellis::WalkConfig config =
-                    strellis::make_walk_config(max_walk_len, num_walks_per_node, walk_bias, direction, start_bias,
-                                               kernel_mode, seed, shuffle_walks, padding_value);
-                return walk_dict(self.get_walks_for_last_batch(config));
-            },
+        .def("get_walks_for_last_batch", &per_node_walks<&Strellis::get_walks_for_last_batch>,
             py::arg("max_walk_len") = 10, py::arg("num_walks_per_node") = 1, py::arg("walk_bias") = "Uniform",
             py::arg("direction") = "Forward", py::arg("start_bias") = "Uniform",
             py::arg("kernel_mode") = "NodeGrouped", py::arg("seed") = uint64_t{0}, py::arg("shuffle_walks") = true,

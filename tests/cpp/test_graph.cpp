@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/graph/graph.hpp"
+#include "graph_test_util.hpp"
 
 namespace {
 
@@ -19,27 +20,7 @@ using strellis::TemporalGraph;
 constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 
-struct Edge {
-    int32_t src;
-    int32_t dst;
-    int64_t ts;
-};
-
-void add(TemporalGraph& g, const std::vector<Edge>& batch) {
-    std::vector<int32_t> s, d;
-    std::vector<int64_t> t;
-    for (const Edge& e : batch) {
-        s.push_back(e.src);
-        d.push_back(e.dst);
-        t.push_back(e.ts);
-    }
-    g.add_edges(s.data(), d.data(), t.data(), batch.size());
-}
-
-template <typename T>
-std::vector<T> vec(const T* p, size_t n) {
-    return p == nullptr ? std::vector<T>() : std::vector<T>(p, p + n);
-}
+using namespace strellis::test;
 
 std::vector<int64_t> stored_ts(const TemporalGraph& g) { return vec(g.timestamps, g.num_edges); }
 

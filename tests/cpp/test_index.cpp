@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/graph/graph.hpp"
+#include "graph_test_util.hpp"
 #include "core/graph_view.hpp"
 
 namespace {
@@ -17,33 +18,7 @@ namespace {
 using strellis::NodeIndex;
 using strellis::TemporalGraph;
 
-struct Edge {
-    int32_t src;
-    int32_t dst;
-    int64_t ts;
-};
-
-bool operator==(const Edge& a, const Edge& b) { return a.src == b.src && a.dst == b.dst && a.ts == b.ts; }
-
-std::ostream& operator<<(std::ostream& os, const Edge& e) {
-    return os << "(" << e.src << "->" << e.dst << " @" << e.ts << ")";
-}
-
-void add(TemporalGraph& g, const std::vector<Edge>& batch) {
-    std::vector<int32_t> s, d;
-    std::vector<int64_t> t;
-    for (const Edge& e : batch) {
-        s.push_back(e.src);
-        d.push_back(e.dst);
-        t.push_back(e.ts);
-    }
-    g.add_edges(s.data(), d.data(), t.data(), batch.size());
-}
-
-template <typename T>
-std::vector<T> vec(const T* p, size_t n) {
-    return p == nullptr ? std::vector<T>() : std::vector<T>(p, p + n);
-}
+using namespace strellis::test;
 
 std::vector<Edge> stored(const TemporalGraph& g) {
     std::vector<Edge> out;

@@ -16,15 +16,12 @@
 #include "core/host_walks.hpp"
 #include "core/pickers.hpp"
 #include "core/random.hpp"
+#include "graph_test_util.hpp"
 
 namespace strellis {
 namespace {
 
-struct Edge {
-    int32_t src;
-    int32_t dst;
-    int64_t ts;
-};
+using test::Edge;
 
 struct GraphOptions {
     bool directed = true;
@@ -36,14 +33,7 @@ struct GraphOptions {
 
 std::unique_ptr<TemporalGraph> make_graph(const std::vector<Edge>& edges, GraphOptions o = {}) {
     auto g = std::make_unique<TemporalGraph>(o.directed, false, -1, o.node2vec, o.p, o.q, o.timescale_bound);
-    std::vector<int32_t> s, d;
-    std::vector<int64_t> t;
-    for (const Edge& e : edges) {
-        s.push_back(e.src);
-        d.push_back(e.dst);
-        t.push_back(e.ts);
-    }
-    g->add_edges(s.data(), d.data(), t.data(), s.size());
+    test::add(*g, edges);
     return g;
 }
 
