@@ -43,7 +43,9 @@ def test_demo_on_a_small_synthetic_graph(capsys):
 
 EDGE_FILES = [
     ("plain.txt", "1 2 10\n2 3 20\n\n3 1 30\n", [(1, 2, 10), (2, 3, 20), (3, 1, 30)]),
-    ("csv.csv", "from,to,rating,time\n6,2,4,1289241911.72836\n6,5,2,1289241941.5\n", [(6, 2, 4), (6, 5, 2)]),
+    ("csv.csv", "from,to,rating,time\n6,2,4,1289241911.72836\n6,5,2,1289241941.5\n",
+     [(6, 2, 1289241911), (6, 5, 1289241941)]),
+    ("unnamed.csv", "a,b,c\n6,2,4\n", [(6, 2, 4)]),
     ("floats.txt", "src dst t\n1 2 1289241911.72836\n2\t3 -5.9 extra\n", [(1, 2, 1289241911), (2, 3, -5)]),
     ("comments.txt", "% konect header\n# another\n4 5 6\n", [(4, 5, 6)]),
 ]
@@ -56,6 +58,19 @@ def test_read_edge_list(tmp_path, name, text, edges):
     src, dst, ts = read_edge_list(str(path))
     assert (src.dtype, dst.dtype, ts.dtype) == (np.int32, np.int32, np.int64)
     assert list(zip(src.tolist(), dst.tolist(), ts.tolist())) == edges
+
+
+def test_time_column_option(tmp_path, capsys):
+    path = tmp_path / "contact.edges"
+    path.write_text("1 2\t1 21574\n1 3\t1 21578\n")  # src dst weight t
+    src, dst, ts = read_edge_list(str(path), time_column=4)
+    assert ts.tolist() == [21574, 21578]
+    path.write_text("1 2\t1 21574\n1 3\t1\n")
+    with pytest.raises(EdgeListError, match="line 2: expected 'src dst ... t' with t in column 4"):
+        read_edge_list(str(path), time_column=4)
+    with pytest.raises(SystemExit):
+        main(["demo", "--edges", str(path), "--time-column", "2"])
+    assert "--time-column" in capsys.readouterr().err
 
 
 @pytest.mark.parametrize(

@@ -38,7 +38,14 @@ def _parser() -> argparse.ArgumentParser:
         "--edges",
         metavar="FILE",
         help="edge list with 'src dst t' rows, whitespace- or comma-separated; extra columns are ignored, "
-        "an optional header line is skipped, float timestamps are truncated",
+        "an optional header line is skipped (a column it names 't', 'ts', 'time' or 'timestamp' is the time), "
+        "float timestamps are truncated",
+    )
+    demo.add_argument(
+        "--time-column",
+        type=_at_least(3),
+        metavar="N",
+        help="1-based column of the timestamps in --edges (default 3, or the one the header names)",
     )
     demo.add_argument(
         "--num-edges", type=_positive, default=300_000, help="size of the synthetic graph (default 300000)"
@@ -56,7 +63,7 @@ def main(argv: list[str] | None = None) -> int:
 
     if args.edges is not None:
         try:
-            sources, targets, timestamps = read_edge_list(args.edges)
+            sources, targets, timestamps = read_edge_list(args.edges, args.time_column)
         except EdgeListError as e:
             print(f"strellis demo: {e}", file=sys.stderr)
             return 2

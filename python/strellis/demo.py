@@ -36,17 +36,26 @@ def _parse_time(field: str) -> int:
     return int(value)
 
 
-def read_edge_list(path: str):
+_TIME_NAMES = {"t", "ts", "time", "timestamp", "unix_time", "datetime"}
+
+
+def read_edge_list(path: str, time_column: int | None = None):
     """Read ``src dst t`` rows (whitespace- or comma-separated).
 
     Extra columns are ignored, blank lines and lines starting with ``#`` or
-    ``%`` are skipped, and a first line whose first three fields are not all
-    numeric is taken as a header. Node ids must be non-negative integers;
-    timestamps may be floats and are truncated to integers.
+    ``%`` are skipped, and a first line whose fields are not all numeric is
+    taken as a header. The time is the third column, or the column the header
+    names ``t``, ``ts``, ``time`` or ``timestamp``, or ``time_column``
+    (1-based) when given. Node ids must be non-negative integers; timestamps
+    may be floats and are truncated to integers.
 
     Returns ``(sources, targets, timestamps)`` in file order. Raises
     EdgeListError naming the offending line.
     """
+    if time_column is not None and time_column < 3:
+        raise EdgeListError(f"the time column must be 3 or later, got {time_column}")
+    t_index = 2 if time_column is None else time_column - 1
+    expected = "'src dst t'" if t_index == 2 else f"'src dst ... t' with t in column {t_index + 1}"
     sources: list[int] = []
     targets: list[int] = []
     times: list[int] = []
@@ -59,12 +68,15 @@ def read_edge_list(path: str):
                     continue
                 fields = _SEPARATORS.split(line)
                 was_first, first = first, False
-                if len(fields) < 3:
-                    raise EdgeListError(f"line {number}: expected 'src dst t', got: {line!r}")
-                if not all(_NUMBER.match(x) for x in fields[:3]):
-                    if was_first:
-                        continue  # header
-                    raise EdgeListError(f"line {number}: expected 'src dst t', got: {line!r}")
+                if was_first and not all(_NUMBER.match(x) for x in fields):
+                    if time_column is None:  # a header may say where the time is
+                        named = [i for i, x in enumerate(fields) if x.strip().lower() in _TIME_NAMES]
+                        if named and named[0] >= 2:
+                            t_index = named[0]
+                            expected = f"'src dst ... t' with t in column {t_index + 1}"
+                    continue
+                if len(fields) <= t_index or not all(_NUMBER.match(fields[i]) for i in (0, 1, t_index)):
+                    raise EdgeListError(f"line {number}: expected {expected}, got: {line!r}")
                 try:
                     src, dst = int(fields[0]), int(fields[1])
                 except ValueError:
@@ -76,7 +88,7 @@ def read_edge_list(path: str):
                         f"line {number}: node ids must lie in 0..{_INT32_MAX}, got: {line!r}"
                     )
                 try:
-                    t = _parse_time(fields[2])
+                    t = _parse_time(fields[t_index])
                 except (ValueError, OverflowError):
                     t = None
                 if t is None or not _INT64_MIN <= t <= _INT64_MAX:
