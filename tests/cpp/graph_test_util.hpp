@@ -1,6 +1,8 @@
 // Small helpers shared by the C++ tests that build graphs edge by edge.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -38,6 +40,27 @@ inline void add(TemporalGraph& g, const std::vector<Edge>& batch) {
 template <typename T>
 std::vector<T> vec(const T* p, size_t n) {
     return p == nullptr ? std::vector<T>() : std::vector<T>(p, p + n);
+}
+
+/// A graph without edges holds no arrays and reports no nodes.
+inline void expect_empty_arrays(const TemporalGraph& g) {
+    EXPECT_EQ(g.num_edges, 0u);
+    EXPECT_EQ(g.sources, nullptr);
+    EXPECT_EQ(g.targets, nullptr);
+    EXPECT_EQ(g.timestamps, nullptr);
+    EXPECT_EQ(g.max_node_id, -1);
+    EXPECT_EQ(g.num_active_nodes, 0u);
+    EXPECT_EQ(g.num_ts_groups, 0u);
+    EXPECT_EQ(g.ts_group_offsets, nullptr);
+    EXPECT_EQ(g.ts_group_timestamps, nullptr);
+    EXPECT_EQ(g.active_node_flags, nullptr);
+    EXPECT_EQ(g.outbound.node_offsets, nullptr);
+    EXPECT_EQ(g.outbound.edge_indices, nullptr);
+    EXPECT_EQ(g.outbound.num_entries, 0u);
+    EXPECT_EQ(g.inbound.node_offsets, nullptr);
+    EXPECT_EQ(g.adj_offsets, nullptr);
+    EXPECT_EQ(g.adj_neighbors, nullptr);
+    EXPECT_TRUE(g.get_node_ids().empty());
 }
 
 }  // namespace strellis::test

@@ -105,23 +105,6 @@ void expect_same(const State& a, const State& b, bool with_records) {
     }
 }
 
-void expect_empty_arrays(const TemporalGraph& g) {
-    EXPECT_EQ(g.num_edges, 0u);
-    EXPECT_EQ(g.sources, nullptr);
-    EXPECT_EQ(g.targets, nullptr);
-    EXPECT_EQ(g.timestamps, nullptr);
-    EXPECT_EQ(g.max_node_id, -1);
-    EXPECT_EQ(g.num_active_nodes, 0u);
-    EXPECT_EQ(g.num_ts_groups, 0u);
-    EXPECT_EQ(g.ts_group_offsets, nullptr);
-    EXPECT_EQ(g.active_node_flags, nullptr);
-    EXPECT_EQ(g.outbound.node_offsets, nullptr);
-    EXPECT_EQ(g.outbound.edge_indices, nullptr);
-    EXPECT_EQ(g.outbound.num_entries, 0u);
-    EXPECT_EQ(g.adj_offsets, nullptr);
-    EXPECT_TRUE(g.get_node_ids().empty());
-}
-
 // A directed graph whose last add_edges both sorted and evicted, so every
 // record is non-trivial.
 void populate(TemporalGraph& g) {

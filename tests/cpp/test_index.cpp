@@ -213,21 +213,7 @@ void expect_direction_matches(const std::vector<Edge>& edges, size_t n, const No
 void expect_index_matches(const TemporalGraph& g) {
     const std::vector<Edge> edges = stored(g);
     if (edges.empty()) {
-        EXPECT_EQ(g.sources, nullptr);
-        EXPECT_EQ(g.targets, nullptr);
-        EXPECT_EQ(g.timestamps, nullptr);
-        EXPECT_EQ(g.max_node_id, -1);
-        EXPECT_EQ(g.num_active_nodes, 0u);
-        EXPECT_EQ(g.num_ts_groups, 0u);
-        EXPECT_EQ(g.ts_group_offsets, nullptr);
-        EXPECT_EQ(g.ts_group_timestamps, nullptr);
-        EXPECT_EQ(g.active_node_flags, nullptr);
-        EXPECT_EQ(g.outbound.node_offsets, nullptr);
-        EXPECT_EQ(g.outbound.edge_indices, nullptr);
-        EXPECT_EQ(g.inbound.node_offsets, nullptr);
-        EXPECT_EQ(g.adj_offsets, nullptr);
-        EXPECT_EQ(g.adj_neighbors, nullptr);
-        EXPECT_TRUE(g.get_node_ids().empty());
+        expect_empty_arrays(g);
         return;
     }
 
