@@ -42,6 +42,16 @@ std::vector<T> vec(const T* p, size_t n) {
     return p == nullptr ? std::vector<T>() : std::vector<T>(p, p + n);
 }
 
+/// A direction that was not built: no arrays, no entries.
+inline void expect_no_index(const NodeIndex& ix) {
+    EXPECT_EQ(ix.node_offsets, nullptr);
+    EXPECT_EQ(ix.edge_indices, nullptr);
+    EXPECT_EQ(ix.ts_group_starts, nullptr);
+    EXPECT_EQ(ix.node_ts_group_offsets, nullptr);
+    EXPECT_EQ(ix.num_entries, 0u);
+    EXPECT_EQ(ix.num_groups, 0u);
+}
+
 /// A graph without edges holds no arrays and reports no nodes.
 inline void expect_empty_arrays(const TemporalGraph& g) {
     EXPECT_EQ(g.num_edges, 0u);
